@@ -1,0 +1,18 @@
+#include "core/error.hpp"
+
+#include <cstdio>
+#include <utility>
+
+namespace vexlume {
+
+InternalFailure::InternalFailure(std::string message, std::source_location where)
+    : message_(std::move(message)), file_(where.file_name()), line_(where.line()) {}
+
+void fail(std::string message, std::source_location where) {
+    // One fprintf call so that diagnostics of concurrent workers do not interleave.
+    std::fprintf(stderr, "_lib_vexlume: internal error at %s:%u: %s\n", where.file_name(),
+                 static_cast<unsigned>(where.line()), message.c_str());
+    throw InternalFailure(std::move(message), where);
+}
+
+}  // namespace vexlume
