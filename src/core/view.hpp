@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <source_location>
+#include <string>
 
 #include "core/error.hpp"
 
@@ -51,10 +53,12 @@ struct View2 {
 
 // The step w[1] - w[0] of a frequency grid, sign kept. Every computation
 // needs at least two grid points.
-inline double grid_step(View1<double> w) {
+inline double grid_step(View1<double> w,
+                        std::source_location where = std::source_location::current()) {
     if (w.size < 2) {
         fail("index out of bounds: the frequency grid w has " + std::to_string(w.size) +
-             (w.size == 1 ? " point" : " points") + " but at least 2 are needed");
+                 (w.size == 1 ? " point" : " points") + " but at least 2 are needed",
+             where);
     }
     return w[1] - w[0];
 }
