@@ -107,3 +107,18 @@ def test_failed_allocation_is_an_internal_error_naming_the_bytes():
     assert type(caught.value).__name__ == "InternalError"
     assert str(2**50 * 16) in str(caught.value)
     assert vx.shot_noise(np.array([1.0, 2.0]), None, 1).shape == (2,)
+
+
+def test_installed_type_stub_matches_the_functions():
+    import ast
+    import pathlib
+
+    stubs = pathlib.Path(vx.__file__).parent / "_lib_vexlume-stubs"
+    assert (stubs / "py.typed").exists()
+    tree = ast.parse((stubs / "__init__.pyi").read_text())
+    functions = {node.name: node for node in tree.body if isinstance(node, ast.FunctionDef)}
+    assert list(functions) == vx.__all__
+    for name, node in functions.items():
+        parameters = "(" + ", ".join(arg.arg for arg in node.args.args) + ")"
+        assert parameters == SIGNATURES[name]
+        assert ast.get_docstring(node)
