@@ -122,3 +122,19 @@ def test_installed_type_stub_matches_the_functions():
         parameters = "(" + ", ".join(arg.arg for arg in node.args.args) + ")"
         assert parameters == SIGNATURES[name]
         assert ast.get_docstring(node)
+
+
+def test_import_in_a_sub_interpreter_is_refused(python_subprocess):
+    interpreters = pytest.importorskip("_xxsubinterpreters")
+    del interpreters
+    code = """
+import _xxsubinterpreters as interpreters
+import _lib_vexlume
+interpreter = interpreters.create()
+try:
+    interpreters.run_string(interpreter, 'import _lib_vexlume')
+except Exception as error:
+    print(error)
+"""
+    result = python_subprocess(code)
+    assert "ImportError" in result.stdout and "sub-interpreters" in result.stdout
