@@ -25,13 +25,13 @@ $(VENV)/.ready: Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q "scikit-build-core>=0.10" "cmake>=3.26" ninja abi3audit \
-		"numpy>=2" "pytest>=7" "hypothesis>=6" "matplotlib>=3.7" "scipy>=1.10"
+		"numpy>=2" "pytest>=7" "matplotlib>=3.7" "scipy>=1.10"
 	touch $@
 
 $(VENV_NUMPY1)/.ready: Makefile
 	$(PYTHON) -m venv $(VENV_NUMPY1)
 	$(PY_NUMPY1) -m pip install -q --upgrade pip
-	$(PY_NUMPY1) -m pip install -q "numpy==1.26.*" "pytest>=7" "hypothesis>=6"
+	$(PY_NUMPY1) -m pip install -q "numpy==1.26.*" "pytest>=7"
 	touch $@
 
 # One abi3 wheel serves every environment.
