@@ -34,10 +34,12 @@ $(VENV_NUMPY1)/.ready: Makefile
 	$(PY_NUMPY1) -m pip install -q "numpy==1.26.*" "pytest>=7"
 	touch $@
 
-# One abi3 wheel serves every environment.
+# One abi3 wheel serves every environment. Our own builds treat warnings as
+# errors; a plain `pip install .` does not, so a newer compiler cannot break it.
 $(WHEEL_DIR)/.built: $(VENV)/.ready $(SOURCES) | fftw
 	rm -rf $(WHEEL_DIR) && mkdir -p $(WHEEL_DIR)
-	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w $(WHEEL_DIR) .
+	$(PY) -m pip wheel -q --no-build-isolation --no-deps -w $(WHEEL_DIR) \
+		--config-settings=cmake.define.VEXLUME_WERROR=ON .
 	$(PY) -m pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
 	touch $@
 
