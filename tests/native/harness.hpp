@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/error.hpp"
+
 namespace native_tests {
 
 struct Registered {
@@ -22,6 +24,16 @@ struct Registrar {
         registry().push_back({name, std::move(body)});
     }
 };
+
+// The message of the InternalFailure `body` throws, or "" when it returns.
+inline std::string failure_message(const std::function<void()>& body) {
+    try {
+        body();
+    } catch (const vexlume::InternalFailure& failure) {
+        return failure.message();
+    }
+    return "";
+}
 
 }  // namespace native_tests
 

@@ -23,19 +23,11 @@
 
 using namespace vexlume;
 
+using native_tests::failure_message;
+
 namespace {
 
 constexpr std::uint32_t sigma[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
-
-// The message of the InternalFailure `body` throws, or "" when it returns.
-std::string failure_message(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const InternalFailure& failure) {
-        return failure.message();
-    }
-    return "";
-}
 
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;

@@ -35,16 +35,9 @@
 
 using namespace vexlume;
 
-namespace {
+using native_tests::failure_message;
 
-std::string failure_message(const std::function<void()>& body) {
-    try {
-        body();
-    } catch (const InternalFailure& failure) {
-        return failure.message();
-    }
-    return "";
-}
+namespace {
 
 bool close_to(double actual, double expected, double relative = 1e-12) {
     return std::fabs(actual - expected) <= relative * std::max(1.0, std::fabs(expected));
