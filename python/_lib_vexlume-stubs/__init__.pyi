@@ -32,7 +32,9 @@ def jitter_signal(
     """Temporal centre of gravity of every realisation, unfiltered and behind every mask.
 
     Arguments as for noise_signal. Each field is taken to the time domain by an
-    unnormalised inverse FFT; centres are in units of dt = 2 pi / (L (w[1] - w[0])).
+    unnormalised inverse FFT (no shift); a centre is a time on the axis
+    t_k = k dt - (P / 2) dt with dt = 2 pi / (L (w[1] - w[0])), so in seconds when w
+    is in rad/s.
     Returns the centres, shape (M + 1, N), and one noisy filtered example field per mask
     in the time domain, shape (M, L).
     """
