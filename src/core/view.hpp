@@ -45,8 +45,9 @@ struct View2 {
         return data[static_cast<std::ptrdiff_t>(i) * row_stride +
                     static_cast<std::ptrdiff_t>(j) * col_stride];
     }
-    View1<T> row(std::size_t i) const {
-        check(i < rows, "index < dim");
+    View1<T> row(std::size_t i,
+                 std::source_location where = std::source_location::current()) const {
+        check(i < rows, "index < dim", where);
         return View1<T>{data + static_cast<std::ptrdiff_t>(i) * row_stride, cols, col_stride};
     }
 };
