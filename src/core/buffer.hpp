@@ -57,7 +57,6 @@ public:
     std::size_t size() const { return size_; }
     T& operator[](std::size_t i) { return data_[i]; }
     const T& operator[](std::size_t i) const { return data_[i]; }
-    View1<T> view() const { return View1<T>{data_, size_, 1}; }
 
     // Gives up ownership; the memory must then be freed with std::free.
     T* release() {

@@ -30,7 +30,6 @@ struct View1 {
     const T& operator[](std::size_t i) const {
         return data[static_cast<std::ptrdiff_t>(i) * stride];
     }
-    bool contiguous() const { return stride == 1 || size <= 1; }
 };
 
 template <class T>

@@ -132,8 +132,6 @@ bool has_element_type(const NumpyApi& api, PyObject* descr) {
 struct BufferOwner {
     PyObject ob_base;
     void* buffer;
-    std::uint64_t length;
-    std::uint64_t capacity;
 };
 
 void buffer_owner_dealloc(PyObject* self) {
@@ -173,8 +171,6 @@ PyRef make_owner(Buffer<T>& buffer) {
         fail("Failed to create slice container: " + take_python_error_text());
     }
     auto* fields = reinterpret_cast<BufferOwner*>(owner.get());
-    fields->length = buffer.size();
-    fields->capacity = buffer.size();
     fields->buffer = buffer.release();
     return owner;
 }

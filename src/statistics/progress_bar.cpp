@@ -69,8 +69,6 @@ std::string progress_line(std::size_t position, std::size_t total, std::size_t c
 ProgressBar::ProgressBar(std::size_t total, int fd, bool shown)
     : total_(total), fd_(fd), shown_(shown) {}
 
-ProgressBar ProgressBar::hidden() { return ProgressBar(0, -1, false); }
-
 ProgressBar ProgressBar::counting(std::size_t total, int fd) {
     ProgressBar bar(total, fd, total >= 2 && isatty(fd) == 1);
     if (bar.shown_) bar.draw();

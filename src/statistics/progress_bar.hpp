@@ -14,8 +14,6 @@ namespace vexlume {
 
 class ProgressBar {
 public:
-    // A bar that never draws.
-    static ProgressBar hidden();
     // A bar over `total` steps on file descriptor `fd` (standard error by
     // default); it draws its initial state at once when it is shown.
     static ProgressBar counting(std::size_t total, int fd = 2);
@@ -30,15 +28,11 @@ public:
 
     // A label for the bar; kept, but not part of the drawn line.
     void set_prefix(std::string prefix) { prefix_ = std::move(prefix); }
-    const std::string& prefix() const { return prefix_; }
 
     void advance(std::size_t steps = 1);
     // Sets the count to the total, draws it and ends the line. Only the
     // first call has an effect.
     void finish();
-
-    bool shown() const { return shown_; }
-    std::size_t position() const { return position_; }
 
 private:
     ProgressBar(std::size_t total, int fd, bool shown);
